@@ -1,0 +1,118 @@
+#include "cli/options.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "link/protocol.h"
+
+void swap_case(char* text, std::size_t length) {
+    for (std::size_t i = 0; i < length && text[i] != '\0'; ++i) {
+        const char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            text[i] = static_cast<char>(c - 'A' + 'a');
+        else if (c >= 'a' && c <= 'z')
+            text[i] = static_cast<char>(c - 'a' + 'A');
+    }
+}
+
+bool read_decimal(const char* text, long* value) {
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') negative = *text++ == '-';
+    if (*text < '0' || *text > '9') return false;
+    long magnitude = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const int digit = *text - '0';
+        magnitude = magnitude > (LONG_MAX - digit) / 10 ? LONG_MAX : magnitude * 10 + digit;
+    }
+    *value = negative ? -magnitude : magnitude;
+    return true;
+}
+
+namespace {
+
+bool takes_argument(char letter) { return std::strchr("cdtuw", letter) != nullptr; }
+
+// Applies one option; false when its value is refused (message written).
+bool apply_option(char letter, char* argument, settings* s) {
+    long number = 0;
+    switch (letter) {
+    case 'c':
+        s->command_text = argument;
+        swap_case(argument, std::strlen(argument));
+        s->task = TASK_EXECUTE;
+        break;
+    case 'd':
+        if (read_decimal(argument, &number))
+            s->drive = number < DRIVE_MIN || number > DRIVE_MAX ? -1 : static_cast<int>(number);
+        if (s->drive < DRIVE_MIN || s->drive > DRIVE_MAX) {
+            std::fputs("Valid drive numbers: 8-11.\n", stderr);
+            return false;
+        }
+        break;
+    case 't':
+        if (read_decimal(argument, &number)) {
+            if (number > TIMEOUT_MAX_SECONDS) {
+                // The idle budget counts milliseconds in a signed 32-bit integer.
+                std::fprintf(stderr, "Valid timeout values are positive integers up to %d.\n",
+                             TIMEOUT_MAX_SECONDS);
+                return false;
+            }
+            s->timeout = number < 0 ? 0 : static_cast<int>(number);
+        }
+        if (s->timeout <= 0) {
+            std::fputs("Valid timeout values are positive integers.\n", stderr);
+            return false;
+        }
+        break;
+    case 'e': s->escape = true; break;
+    case 'f': s->task = TASK_FORMAT; break;
+    case 'i': s->task = TASK_INITIALIZE; break;
+    case 'l': s->task = TASK_LIST; break;
+    case 'r': s->task = TASK_RESET; break;
+    case 's': s->task = TASK_STATUS; break;
+    case 'v': s->task = TASK_VALIDATE; break;
+    case 'u':
+        s->boot_port = argument;
+        s->task = TASK_UPDATE;
+        break;
+    case 'w':
+        s->output_file = argument;
+        s->task = TASK_COPY;
+        break;
+    default: break;  // unknown letters are skipped without a word
+    }
+    return true;
+}
+
+}  // namespace
+
+scan_result scan_command_line(int argc, char** argv, settings* out) {
+    if (argc > 0 && argv[0] != nullptr) out->program_name = argv[0];
+    for (int i = 1; i < argc; ++i) {
+        char* element = argv[i];
+        if (element[0] != '-') {
+            // The first non-option ends the scan; it must be the last element.
+            if (i != argc - 1 || out->task == TASK_NONE) return SCAN_HELP;
+            out->port_name = element;
+            break;
+        }
+        const char letter = element[1];
+        char* argument = nullptr;
+        if (letter != '\0' && takes_argument(letter)) {
+            if (i + 1 >= argc) return SCAN_HELP;  // nothing left to take
+            argument = argv[++i];
+        }
+        if (!apply_option(letter, argument, out)) return SCAN_INVALID;
+    }
+    if (out->port_name == nullptr) return SCAN_HELP;
+    if (out->task == TASK_EXECUTE && std::strlen(out->command_text) > COMMAND_TEXT_MAX) {
+        // Its command line would be sent and then fail the echo check, leaving
+        // the drive with a command the tool calls failed.
+        std::fprintf(stderr, "Disk command too long: at most %zu characters.\n", COMMAND_TEXT_MAX);
+        return SCAN_INVALID;
+    }
+    return SCAN_RUN;
+}
