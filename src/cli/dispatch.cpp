@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "link/protocol.h"
+#include "tasks/directory.h"
 #include "tasks/frame.h"
+#include "tasks/status.h"
 
 namespace {
 
@@ -54,6 +56,8 @@ int run_task(serial_port* port, const settings& s) {
         return run_simple_task(port, s.drive, "Resetting", VERB_RESET, budget_of(timeout));
     case TASK_VALIDATE:
         return run_simple_task(port, s.drive, "Validating", VERB_VALIDATE, budget_of(timeout));
+    case TASK_LIST: return fetch_directory(port, s.drive, s.escape ? 1 : 0, timeout);
+    case TASK_STATUS: return query_status(port, s.drive, timeout);
     default: break;
     }
     return 0;
