@@ -11,8 +11,8 @@ const sim_command COMMANDS[] = {
     {"di", handle_drive_command, true},
     {"rs", handle_drive_command, true},
     // Added with their handler files:
-    // {"de", handle_status, true},
-    // {"dd", handle_directory, true},
+    {"de", handle_status, true},
+    {"dd", handle_directory, true},
     // {"ws", handle_disk_stream, true},
     // {"j", handle_bootloader, false},  // the real adapter jumps away without echo or reply
 };

@@ -82,6 +82,17 @@ bool parse_chunk(const char* name, const char* text, sim_options* options) {
     return read_int(name, text, 1, 65535, &options->chunk);
 }
 
+bool parse_dir_fault(const char* name, const char* text, sim_options* options) {
+    if (std::strcmp(text, "overflow") == 0) {
+        options->dir_fault = DIR_FAULT_OVERFLOW;
+    } else if (std::strcmp(text, "zero-length") == 0) {
+        options->dir_fault = DIR_FAULT_ZERO_LENGTH;
+    } else {
+        return fail(name, "expects overflow or zero-length");
+    }
+    return true;
+}
+
 const option_spec OPTIONS[] = {
     {"--help", nullptr, nullptr, "show this list and exit"},
     {"--link", "PATH", [](const char*, const char* v, sim_options* o) { o->link_path = v; return true; },
@@ -123,6 +134,9 @@ const option_spec OPTIONS[] = {
     {"--disk", "FILE", [](const char*, const char* v, sim_options* o) { o->disk_path = v; return true; },
      "D64 image behind \"dd\" and \"ws\""},
     {"--chunk", "N|random", parse_chunk, "chunk size of the \"dd\" payload"},
+    {"--dir-fault", "overflow|zero-length", parse_dir_fault,
+     "\"dd\" sends an image past the host's 8192 bytes, or a zero\n"
+     "length right after the load address"},
     {"--boot-link", "PATH", [](const char*, const char* v, sim_options* o) { o->boot_link = v; return true; },
      "symlink to the bootloader's pty after \"j\""},
     {"--flash-out", "FILE", [](const char*, const char* v, sim_options* o) { o->flash_out = v; return true; },

@@ -18,6 +18,13 @@ enum sim_phase {
 inline constexpr int SIM_GARBAGE_MAX = 4096;
 inline constexpr char SIM_DEFAULT_STATUS[] = "00, OK,00,00";
 
+// Faults of the "dd" payload (directory.cpp).
+enum sim_dir_fault {
+    DIR_FAULT_NONE,
+    DIR_FAULT_OVERFLOW,     // the image grows past the host's 8192-byte buffer
+    DIR_FAULT_ZERO_LENGTH,  // a zero length right after the load address
+};
+
 // Everything the command line sets. Texts point into argv.
 struct sim_options {
     const char* link_path = nullptr;  // --link: symlink to the slave side
@@ -45,6 +52,7 @@ struct sim_options {
     const char* status_text = SIM_DEFAULT_STATUS;  // --status TEXT: "de" (status.cpp)
     int chunk = 0;                              // --chunk N: "dd" chunk size, 0 = the handler's default
     bool chunk_random = false;                  // --chunk random: "dd" picks sizes from the seed
+    sim_dir_fault dir_fault = DIR_FAULT_NONE;   // --dir-fault overflow|zero-length: "dd"
     const char* boot_link = nullptr;            // --boot-link PATH: "j" (bootloader.cpp)
     const char* flash_out = nullptr;            // --flash-out FILE: "j" (bootloader.cpp)
 };
