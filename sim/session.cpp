@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
@@ -128,7 +129,11 @@ void answer_line(sim_context* ctx, const line_state* line) {
 void take_input(sim_context* ctx, line_state* line, const unsigned char* bytes, std::size_t count) {
     for (std::size_t i = 0; i < count && !ctx->hung_up && !ctx->finished; ++i) {
         char c = static_cast<char>(bytes[i]);
-        if (c == '\n') continue;
+        if (c == '\n') {
+            // Tolerated, but a host should send CR alone; tests look for this.
+            std::fputs("orvelan-sim: ignored LF\n", stderr);
+            continue;
+        }
         if (c == '\r') {
             answer_line(ctx, line);
             *line = line_state{};
