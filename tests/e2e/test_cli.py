@@ -98,6 +98,9 @@ class Validation(E2ETestCase):
         # validation ends the run at the failing option, before a help screen
         (["-t", "0"], TIMEOUT),
         (["-d", "12"], DRIVE),
+        # "%d" reads a leading number only
+        (["-d", "0x9", "-i", PORT], DRIVE),
+        (["-d", "", "-t", "", "-i", PORT], TIMEOUT),
     ]
 
     def test_refused_without_contacting_the_adapter(self):
@@ -106,6 +109,21 @@ class Validation(E2ETestCase):
                 with Sim(*FAST) as sim:
                     result = run_tool(with_port(args, sim.port))
                 self.assertRun(result, 1, stdout="", stderr=message)
+                self.assertEqual(sim.commands, [])
+
+    # A timeout whose milliseconds do not fit the 32-bit idle budget: refused
+    # (in words of the tool's own) rather than wrapped into a budget that
+    # never runs out or runs out at once.
+    TOO_LARGE = ["2147484", "99999999999", "4294968"]
+
+    def test_timeout_beyond_the_budget_refused(self):
+        for value in self.TOO_LARGE:
+            with self.subTest(timeout=value):
+                with Sim(*FAST) as sim:
+                    result = run_tool(["-t", value, "-i", sim.port], timeout=10)
+                self.assertRun(result, 1, stdout="")
+                self.assertIn("Valid timeout values are positive integers", result.stderr)
+                self.assertNotIn("Usage:", result.stderr)
                 self.assertEqual(sim.commands, [])
 
 
@@ -119,6 +137,10 @@ class TaskChoice(E2ETestCase):
         (["-list", PORT], 'dd "$" 0x8'),
         (["-d", "x", "-i", PORT], "di 0x8"),
         (["-d", "10", "-d", "x", "-i", PORT], "di 0xa"),
+        (["-d", " 10", "-i", PORT], "di 0xa"),
+        (["-d", "+9", "-i", PORT], "di 0x9"),
+        (["-d", "9abc", "-i", PORT], "di 0x9"),
+        (["-t", " 1", "-d", "11", "-i", PORT], "di 0xb"),
         (["-l", "-f", PORT], "ff 0x8"),
         (["-f", "-i", PORT], "di 0x8"),
         (["-c", "-l", PORT], 'dc "-L" 0x8'),
