@@ -13,7 +13,7 @@ const sim_command COMMANDS[] = {
     // Added with their handler files:
     {"de", handle_status, true},
     {"dd", handle_directory, true},
-    // {"ws", handle_disk_stream, true},
+    {"ws", handle_disk_stream, true},
     // {"j", handle_bootloader, false},  // the real adapter jumps away without echo or reply
 };
 

@@ -133,6 +133,11 @@ const option_spec OPTIONS[] = {
      "drive status text for \"de\" (default \"00, OK,00,00\")"},
     {"--disk", "FILE", [](const char*, const char* v, sim_options* o) { o->disk_path = v; return true; },
      "D64 image behind \"dd\" and \"ws\""},
+    {"--ws-fault", "KIND:N[,N..]", [](const char* n, const char* v, sim_options* o) { return parse_stream_fault(n, v, &o->ws_faults); },
+     "a fault of the \"ws\" stream (repeatable): bad-check, bad-code,\n"
+     "out-of-range (sector 31), duplicate (sent twice, the first copy\n"
+     "unmarked), silent or hangup (after it) at packet N; retries\n"
+     "(half the sectors, then the retries-exhausted packet) on track N"},
     {"--chunk", "N|random", parse_chunk, "chunk size of the \"dd\" payload"},
     {"--dir-fault", "overflow|zero-length", parse_dir_fault,
      "\"dd\" sends an image past the host's 8192 bytes, or a zero\n"

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "disk_stream.h"
+
 // What the simulated adapter does wrong, and when.
 enum sim_fault {
     FAULT_NONE,
@@ -53,6 +55,7 @@ struct sim_options {
     int chunk = 0;                              // --chunk N: "dd" chunk size, 0 = the handler's default
     bool chunk_random = false;                  // --chunk random: "dd" picks sizes from the seed
     sim_dir_fault dir_fault = DIR_FAULT_NONE;   // --dir-fault overflow|zero-length: "dd"
+    stream_faults ws_faults;                    // --ws-fault KIND:N[,N...]: "ws" (disk_stream.cpp)
     const char* boot_link = nullptr;            // --boot-link PATH: "j" (bootloader.cpp)
     const char* flash_out = nullptr;            // --flash-out FILE: "j" (bootloader.cpp)
 };
