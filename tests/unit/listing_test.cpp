@@ -305,4 +305,77 @@ TEST(PrintLimit, CircularLinksPrintExactly6484Lines) {
     EXPECT_EQ(r.output.size(), 4u * 6484u);
 }
 
+// Damaged and arbitrary images: the walk always ends within the line limit
+// with 0 or 1, and an image not loaded at 0x0801 is never rewritten. The
+// images sit in buffers of their exact size, so a sanitizer build also
+// catches any access past the received bytes.
+struct damage_case {
+    const char* name;
+    bool from_directory;  // mutate the well-formed image, else random bytes
+    std::uint16_t load;   // 0: keep what the bytes say
+};
+
+void PrintTo(const damage_case& c, std::ostream* out) { *out << c.name; }
+
+std::uint32_t next_random(std::uint32_t* state) {
+    std::uint32_t x = *state;
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return *state = x;
+}
+
+bytes damaged_image(const damage_case& c, std::uint32_t* state) {
+    bytes image;
+    if (c.from_directory) {
+        image = well_formed_image();
+        const std::uint32_t flips = 1 + next_random(state) % 6;
+        for (std::uint32_t i = 0; i < flips; ++i) {
+            image[next_random(state) % image.size()] = static_cast<std::uint8_t>(next_random(state));
+        }
+        image.resize(next_random(state) % (image.size() + 40));
+        for (std::size_t i = well_formed_image().size(); i < image.size(); ++i) {
+            image[i] = static_cast<std::uint8_t>(next_random(state));
+        }
+    } else {
+        image.resize(next_random(state) % 300);
+        for (std::uint8_t& b : image) b = static_cast<std::uint8_t>(next_random(state) % 4 == 0 ? 0 : next_random(state));
+    }
+    if (c.load != 0 && image.size() >= 2) set_word(&image, 0, c.load);
+    return image;
+}
+
+class Damage : public testing::TestWithParam<damage_case> {};
+
+TEST_P(Damage, RenderingStaysBounded) {
+    const damage_case& c = GetParam();
+    std::uint32_t state = 0x2545F491u;
+    for (int round = 0; round < 400; ++round) {
+        const bytes original = damaged_image(c, &state);
+        bytes image = original;
+        relink_listing(image.data(), static_cast<std::uint32_t>(image.size()));
+        if (original.size() >= 2 && (original[0] != 0x01 || original[1] != 0x08)) {
+            ASSERT_EQ(image, original) << "round " << round << "\nexpected:\n" << hex_dump(original)
+                                       << "\nactual:\n" << hex_dump(image);
+        }
+        testing::internal::CaptureStdout();
+        const int result = print_listing(image.data(), static_cast<std::uint32_t>(image.size()), round % 2);
+        const std::string output = testing::internal::GetCapturedStdout();
+        ASSERT_TRUE(result == 0 || result == 1) << "round " << round;
+        std::size_t lines = 0;
+        for (char ch : output) {
+            lines += ch == '\n';
+            ASSERT_TRUE(ch == '\n' || (ch >= 32 && ch <= 126)) << "round " << round << ": byte " << int(ch);
+        }
+        ASSERT_LE(lines, 6484u) << "round " << round;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, Damage,
+                         testing::Values(damage_case{"DirectoryAt0801", true, 0x0801},
+                                         damage_case{"DirectoryElsewhere", true, 0x0800},
+                                         damage_case{"RandomBytes", false, 0},
+                                         damage_case{"RandomBytesAt0801", false, 0x0801}),
+                         [](const testing::TestParamInfo<damage_case>& p) { return p.param.name; });
+
 }  // namespace
