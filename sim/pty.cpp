@@ -49,8 +49,10 @@ bool pty_open(sim_pty* pty) {
     if (pty->master < 0) return false;
     if (grantpt(pty->master) != 0 || unlockpt(pty->master) != 0) return false;
     const char* name = ptsname(pty->master);
-    if (name == nullptr || std::strlen(name) >= sizeof pty->slave_path) return false;
-    std::strcpy(pty->slave_path, name);
+    if (name == nullptr) return false;
+    const std::size_t length = std::strlen(name);
+    if (length >= sizeof pty->slave_path) return false;
+    std::memcpy(pty->slave_path, name, length + 1);
     pty->slave = open(pty->slave_path, O_RDWR | O_NOCTTY);
     if (pty->slave < 0 || !make_raw(pty->slave)) return false;
     int flags = fcntl(pty->master, F_GETFL);

@@ -33,40 +33,67 @@ bool read_decimal(const char* text, long* value) {
 
 namespace {
 
-bool takes_argument(char letter) { return std::strchr("cdtuw", letter) != nullptr; }
+bool takes_argument(char letter) {
+    switch (letter) {
+    case 'c':
+    case 'd':
+    case 't':
+    case 'u':
+    case 'w': return true;
+    default: return false;
+    }
+}
 
-// Applies one option; false when its value is refused (message written).
-bool apply_option(char letter, char* argument, settings* s) {
+// -d and -t read their number as "%d" does; without one, the value stays.
+bool apply_drive(const char* argument, settings* s) {
     long number = 0;
+    if (read_decimal(argument, &number))
+        s->drive = number < DRIVE_MIN || number > DRIVE_MAX ? -1 : static_cast<int>(number);
+    if (s->drive >= DRIVE_MIN && s->drive <= DRIVE_MAX) return true;
+    std::fputs("Valid drive numbers: 8-11.\n", stderr);
+    return false;
+}
+
+bool apply_timeout(const char* argument, settings* s) {
+    long number = 0;
+    if (read_decimal(argument, &number)) {
+        if (number > TIMEOUT_MAX_SECONDS) {
+            // The idle budget counts milliseconds in a signed 32-bit integer.
+            std::fprintf(stderr, "Valid timeout values are positive integers up to %d.\n",
+                         TIMEOUT_MAX_SECONDS);
+            return false;
+        }
+        s->timeout = number < 0 ? 0 : static_cast<int>(number);
+    }
+    if (s->timeout > 0) return true;
+    std::fputs("Valid timeout values are positive integers.\n", stderr);
+    return false;
+}
+
+// An option with an argument; false when its value is refused (message written).
+bool apply_valued_option(char letter, char* argument, settings* s) {
     switch (letter) {
     case 'c':
         s->command_text = argument;
         swap_case(argument, std::strlen(argument));
         s->task = TASK_EXECUTE;
-        break;
-    case 'd':
-        if (read_decimal(argument, &number))
-            s->drive = number < DRIVE_MIN || number > DRIVE_MAX ? -1 : static_cast<int>(number);
-        if (s->drive < DRIVE_MIN || s->drive > DRIVE_MAX) {
-            std::fputs("Valid drive numbers: 8-11.\n", stderr);
-            return false;
-        }
-        break;
-    case 't':
-        if (read_decimal(argument, &number)) {
-            if (number > TIMEOUT_MAX_SECONDS) {
-                // The idle budget counts milliseconds in a signed 32-bit integer.
-                std::fprintf(stderr, "Valid timeout values are positive integers up to %d.\n",
-                             TIMEOUT_MAX_SECONDS);
-                return false;
-            }
-            s->timeout = number < 0 ? 0 : static_cast<int>(number);
-        }
-        if (s->timeout <= 0) {
-            std::fputs("Valid timeout values are positive integers.\n", stderr);
-            return false;
-        }
-        break;
+        return true;
+    case 'd': return apply_drive(argument, s);
+    case 't': return apply_timeout(argument, s);
+    case 'u':
+        s->boot_port = argument;
+        s->task = TASK_UPDATE;
+        return true;
+    case 'w':
+        s->output_file = argument;
+        s->task = TASK_COPY;
+        return true;
+    default: return true;
+    }
+}
+
+void apply_flag_option(char letter, settings* s) {
+    switch (letter) {
     case 'e': s->escape = true; break;
     case 'f': s->task = TASK_FORMAT; break;
     case 'i': s->task = TASK_INITIALIZE; break;
@@ -74,17 +101,8 @@ bool apply_option(char letter, char* argument, settings* s) {
     case 'r': s->task = TASK_RESET; break;
     case 's': s->task = TASK_STATUS; break;
     case 'v': s->task = TASK_VALIDATE; break;
-    case 'u':
-        s->boot_port = argument;
-        s->task = TASK_UPDATE;
-        break;
-    case 'w':
-        s->output_file = argument;
-        s->task = TASK_COPY;
-        break;
     default: break;  // unknown letters are skipped without a word
     }
-    return true;
 }
 
 }  // namespace
@@ -100,12 +118,12 @@ scan_result scan_command_line(int argc, char** argv, settings* out) {
             break;
         }
         const char letter = element[1];
-        char* argument = nullptr;
-        if (letter != '\0' && takes_argument(letter)) {
-            if (i + 1 >= argc) return SCAN_HELP;  // nothing left to take
-            argument = argv[++i];
+        if (!takes_argument(letter)) {
+            apply_flag_option(letter, out);
+            continue;
         }
-        if (!apply_option(letter, argument, out)) return SCAN_INVALID;
+        if (i + 1 >= argc) return SCAN_HELP;  // nothing left to take
+        if (!apply_valued_option(letter, argv[++i], out)) return SCAN_INVALID;
     }
     if (out->port_name == nullptr) return SCAN_HELP;
     if (out->task == TASK_EXECUTE && std::strlen(out->command_text) > COMMAND_TEXT_MAX) {
