@@ -1,0 +1,12 @@
+#include "link/terminal.h"
+
+#ifdef _WIN32
+#include <io.h>
+
+bool stream_is_terminal(std::FILE* stream) { return _isatty(_fileno(stream)) != 0; }
+
+#else
+#include <unistd.h>
+
+bool stream_is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
+#endif
