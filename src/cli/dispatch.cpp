@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "diskcopy/copy.h"
 #include "link/protocol.h"
 #include "tasks/directory.h"
 #include "tasks/frame.h"
@@ -42,6 +43,23 @@ int run_execute(serial_port* port, const settings& s, int timeout) {
     return result;
 }
 
+// The D64 file is created (or emptied) only now that the port works, and
+// stays in place whatever the result.
+int run_copy(serial_port* port, const settings& s, int timeout) {
+    std::FILE* file = std::fopen(s.output_file, "wb+");
+    if (file == nullptr) {
+        std::fprintf(stderr, "Unable to create or overwrite file %s.\n", s.output_file);
+        return 0;
+    }
+    int result = warp_copy_disk(port, s.drive, file, timeout);
+    // The task flushed a completed image; a close that still fails lost data.
+    if (std::fclose(file) != 0 && result == 1) {
+        std::fputs("ERROR: could not save to file\n", stderr);
+        result = 0;
+    }
+    return result;
+}
+
 }  // namespace
 
 int run_task(serial_port* port, const settings& s) {
@@ -58,6 +76,7 @@ int run_task(serial_port* port, const settings& s) {
         return run_simple_task(port, s.drive, "Validating", VERB_VALIDATE, budget_of(timeout));
     case TASK_LIST: return fetch_directory(port, s.drive, s.escape ? 1 : 0, timeout);
     case TASK_STATUS: return query_status(port, s.drive, timeout);
+    case TASK_COPY: return run_copy(port, s, timeout);
     default: break;
     }
     return 0;
