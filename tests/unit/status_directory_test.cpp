@@ -321,6 +321,24 @@ TEST(DirectoryTask, OversizedChunkIsNotRead) {
     EXPECT_EQ(fake_unread(), 3u);
 }
 
+// Each chunk is asked for whole, straight into its place: with the stream
+// waiting in the port, one read call per field and per chunk.
+TEST(DirectoryTask, EachChunkIsOneReadRequest) {
+    const bytes image = image_of_size(1200);
+    play({bytes_of(PROMPT_TEXT), bytes_of(DIR_ECHO + "OK" + chunked(image, {100, 17, 1000}))});
+    serial_port port;
+    const outcome o = run_captured([&] { return fetch_directory(&port, 8, 0, 1); });
+    ASSERT_EQ(o.result, 1);
+    const std::vector<std::uint32_t> expected = {
+        256,                                           // sync up to the prompt
+        static_cast<std::uint32_t>(DIR_ECHO.size()),  // echo
+        2,                                             // reply
+        2,                                             // load address
+        2, 100, 2, 17, 2, 1000, 2, 81, 2,              // each length, then its chunk
+    };
+    EXPECT_EQ(fake_stats().read_requests, expected);
+}
+
 TEST(DirectoryTask, NothingIsReadAfterTheZeroLength) {
     const bytes dir = small_directory();
     play({bytes_of(PROMPT_TEXT), bytes_of(DIR_ECHO + "OK" + chunked(dir, {7}) + "\r\n> ")});
