@@ -46,7 +46,7 @@ constexpr std::size_t FREE_TEXT = 25;    // line of 30
 constexpr std::size_t IMAGE_MAX = 8192 + 64;
 constexpr std::size_t HOST_LISTING_MAX = 8192;
 constexpr std::size_t DEFAULT_CHUNK = 254;  // one disk block's data
-constexpr std::uint32_t RANDOM_CHUNK_MAX = 300;
+constexpr std::uint32_t RANDOM_CHUNK_MAX = 64;  // small, so boundaries fall inside lines and fields
 
 int sectors_in_track(int track) {
     if (track <= 17) return 21;

@@ -4,11 +4,14 @@ disk, and each fault of the directory stream with its message and status."""
 
 import os
 import re
+import select
 import shutil
 import tempfile
+import termios
+import tty
 import unittest
 
-from harness import SOURCE, E2ETestCase, Sim, run_tool
+from harness import SOURCE, TARGET, E2ETestCase, Sim, run_tool
 
 FAST = ("--delay", "5")
 SAMPLE_DISK = os.path.join(SOURCE, "samples", "sample.d64")
@@ -165,6 +168,77 @@ class CraftedDisk(DiskFiles):
         self.assertEqual(result.returncode, 0, repr(result))
         self.assertBytesEqual(b'0 ."blank           " os 2a\n664 blocks free.             \n',
                               self.listing_of(result), "listing")
+
+
+def read_exactly(fd, count, timeout=5.0):
+    data = b""
+    while len(data) < count:
+        ready, _, _ = select.select([fd], [], [], timeout)
+        if not ready:
+            raise AssertionError("adapter silent after %r" % data)
+        data += os.read(fd, count - len(data))
+    return data
+
+
+def directory_stream(sim):
+    """Talks to the simulator as a host would; returns the load address, the
+    chunk sizes and the image without its load address."""
+    fd = os.open(sim.path, os.O_RDWR | os.O_NOCTTY)
+    try:
+        # TCSANOW: flushing would drop the greeting and prompt already queued.
+        tty.setraw(fd, termios.TCSANOW)
+        seen = b""
+        while not seen.endswith(b"\r\n> "):
+            seen += read_exactly(fd, 1)
+        line = b'dd "$" 0x8'
+        os.write(fd, line + b"\r")
+        echo = read_exactly(fd, len(line) + 2)
+        if echo != line + b"\r\n":
+            raise AssertionError("echo %r" % echo)
+        if read_exactly(fd, 2) != b"OK":
+            raise AssertionError("no OK")
+        load = int.from_bytes(read_exactly(fd, 2), "little")
+        sizes, image = [], b""
+        while True:
+            size = int.from_bytes(read_exactly(fd, 2), "little")
+            if size == 0:
+                return load, sizes, image
+            sizes.append(size)
+            image += read_exactly(fd, size)
+    finally:
+        os.close(fd)
+
+
+@unittest.skipIf(TARGET != "native", "talks to the simulator alone")
+class RawStream(DiskFiles):
+    """What the stand-in adapter sends, as a drive makes it: the tool must
+    not be the only judge of the simulator."""
+
+    def test_drive_layout_and_chunks(self):
+        for chunk in ("1", "5", "254", "4000"):
+            with self.subTest(chunk=chunk):
+                with Sim(*FAST, "--disk", self.crafted, "--chunk", chunk) as sim:
+                    load, sizes, image = directory_stream(sim)
+                self.assertEqual(load, 0x0801)
+                self.assertTrue(all(size == int(chunk) for size in sizes[:-1]), sizes)
+                self.assertLessEqual(sizes[-1], int(chunk))
+                # Header, five files (the scratched one is not listed), blocks free, marker.
+                lengths = [30] + [32] * 5 + [30]
+                self.assertEqual(len(image), sum(lengths) + 2)
+                at = 0
+                for length in lengths:
+                    self.assertEqual(image[at:at + 2], b"\x01\x01", "dummy link at %d" % at)
+                    self.assertEqual(image[at + length - 1], 0, "terminator of the line at %d" % at)
+                    at += length
+                self.assertEqual(image[at:], b"\x00\x00")
+                self.assertEqual(image[30 + 5 * 32 + 4:][:12], b"BLOCKS FREE.")
+
+    def test_random_chunks_vary_and_cover_the_image(self):
+        with Sim(*FAST, "--disk", self.crafted, "--chunk", "random", "--seed", "99") as sim:
+            _, sizes, image = directory_stream(sim)
+        self.assertGreater(len(set(sizes)), 1, sizes)
+        self.assertEqual(sum(sizes), len(image))
+        self.assertEqual(len(image), 30 + 5 * 32 + 30 + 2)
 
 
 def directory_entries(image):
