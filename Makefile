@@ -23,5 +23,12 @@ test:
 	$(MAKE) --no-print-directory native windows
 	ctest --preset default -j2
 
+# Google Benchmark programs in a Release build of their own (build-bench).
+bench:
+	@scripts/install-deps.sh bench
+	cmake --preset bench
+	cmake --build --preset bench
+	@for b in build-bench/tests/bench/*_bench; do echo "== $$b"; "$$b" || exit 1; done
+
 clean:
 	rm -rf build build-windows build-bench
