@@ -153,6 +153,9 @@ std::vector<relink_case> relink_cases() {
          with_trailing(relinked, 30, 'Z')},
         {"ThirtyOneBytesAfterTheMarkerOverwriteIt", with_trailing(good, 31, 'Z'),
          with_word(with_trailing(relinked, 31, 'Z'), MARKER_AT, 0x089D)},
+        // Thirty bytes of program: the header fits but nothing follows it.
+        {"HeaderWithNothingAfterIt", truncated(good, FIRST_AT), truncated(good, FIRST_AT)},
+        {"HeaderAndOneByte", truncated(good, FIRST_AT + 1), with_word(truncated(good, FIRST_AT + 1), HEADER_AT, 0x081F)},
         {"LoadAddressOnly", bytes{0x01, 0x08}, bytes{0x01, 0x08}},
         {"EndMarkerOnly", bytes{0x01, 0x08, 0, 0}, bytes{0x01, 0x08, 0, 0}},
         {"ShorterThanTheLoadAddress", bytes{0x01}, bytes{0x01}},
@@ -210,6 +213,15 @@ bytes program_at_1001(const std::vector<bytes>& texts) {
     return image;
 }
 
+bytes link_wrapping_below_base() {
+    bytes image;
+    append_word(&image, 0xFFF0);
+    append_line(&image, 0x0005, 1, petscii("A"));
+    image.resize(2 + 21, ' ');
+    append_word(&image, 0);
+    return image;
+}
+
 std::vector<print_case> print_cases() {
     const bytes good = well_formed_image();
     const std::size_t first_terminator_at = FIRST_AT + 31;
@@ -255,6 +267,9 @@ std::vector<print_case> print_cases() {
         {"LinkEqualToTheBase", with_word(program_at_1001({petscii("A")}), 2, 0x1001), 0, "", 0},
         {"LinkOutsideTheImage", with_word(program_at_1001({petscii("A")}), 2, 0x2000), 0, "10 a\n", 0},
         {"EmptyText", program_at_1001({bytes{}}), 0, "10 \n", 1},
+        // Loaded at 0xFFF0, a link to 0x0005 wraps to program offset 21,
+        // where an end marker waits; a link below the base still ends the walk.
+        {"LinkBelowTheBaseWrappingIntoTheImage", link_wrapping_below_base(), 0, "1 a\n", 0},
         {"ClearInsideAndLoadOutsideQuotesPlain", program_at_1001({clear_in_and_out}), 0, "10 \"a.\".\n", 1},
         {"ClearInsideAndLoadOutsideQuotesEscaped", program_at_1001({clear_in_and_out}), 1,
          "10 \"a{clear}\"load\n", 1},
