@@ -91,6 +91,16 @@ bool set_call_timeouts(HANDLE handle, DWORD call_timeout_ms) {
     return SetCommTimeouts(handle, &timeouts) != 0;
 }
 
+// Some drivers answer reads on a line that has gone away (adapter unplugged,
+// the far end of a virtual port closed) with silence instead of an error; the
+// line status query fails there, so an empty read can tell the two apart and
+// the task ends at once instead of spending its whole budget.
+bool line_present(HANDLE handle) {
+    DWORD errors = 0;
+    COMSTAT status;
+    return ClearCommError(handle, &errors, &status) != 0;
+}
+
 }  // namespace
 
 bool open_port(const char* name, serial_port* port) {
@@ -143,14 +153,20 @@ void close_port(serial_port* port) {
 }
 
 port_call port_read(serial_port* port, std::uint8_t* buffer, std::uint32_t count) {
+    HANDLE handle = handle_of(port);
     DWORD moved = 0;
-    BOOL ok = ReadFile(handle_of(port), buffer, count, &moved, nullptr);
+    if (!ReadFile(handle, buffer, count, &moved, nullptr)) {
+        return port_call{false, moved};
+    }
+    if (moved > 0) {
+        return port_call{true, moved};
+    }
     // The driver answers a read of nothing at once; waiting the call time-out
     // keeps an empty poll worth the same budget unit as any other.
-    if (count == 0 && ok) {
+    if (count == 0) {
         Sleep(port->call_timeout_ms);
     }
-    return port_call{ok != 0, moved};
+    return port_call{line_present(handle), 0};
 }
 
 port_call port_write(serial_port* port, const std::uint8_t* data, std::uint32_t count) {

@@ -14,6 +14,8 @@ Typical use:
     self.assertEqual(sim.commands, ["di 0x8"])
 """
 
+import atexit
+import fcntl
 import os
 import re
 import select
@@ -42,14 +44,117 @@ SIM_STOP_TIMEOUT = 3.0
 TOOL_TIMEOUT = 30.0
 
 
+# ---- The Windows build under Wine: one prefix under the build tree, made
+# once; the simulator's pty appears as a COM port through a dosdevices link.
+
+WINE = shutil.which("wine") or shutil.which("wine64")
+WINESERVER = shutil.which("wineserver")
+WINEBOOT = shutil.which("wineboot")
+WINE_FIRST_COM = 5          # the simulator is COM5 (then COM6, ... for more at once)
+WINE_BOOT_TIMEOUT = 300.0   # wineboot -i takes about 10 s on an idle machine
+WINE_READY_MARK = ".orvelan-prefix-ready"
+_wine_ports = {}            # COM number -> the Sim linked to it
+
+
 def _skip_module_when_unavailable():
-    """A Windows build that is not there is no failure outside CI."""
-    if TARGET == "wine" and not os.path.exists(TOOL) and not os.environ.get("CI"):
-        sys.stderr.write("skipped: no Windows build at %s\n" % TOOL)
-        sys.exit(SKIP_EXIT_CODE)
+    """A Windows build or a Wine that is not there is no failure outside CI;
+    in CI the Wine suite is never skipped."""
+    if TARGET != "wine":
+        return
+    missing = []
+    if not os.path.exists(TOOL):
+        missing.append("no Windows build at %s" % TOOL)
+    if not (WINE and WINESERVER and WINEBOOT):
+        missing.append("no wine, wineserver or wineboot on PATH")
+    if not WINEPREFIX:
+        missing.append("ORVELAN_WINEPREFIX is not set")
+    if not missing:
+        return
+    if os.environ.get("CI"):
+        sys.stderr.write("Wine suite cannot run in CI: %s\n" % "; ".join(missing))
+        sys.exit(1)
+    sys.stderr.write("skipped: %s\n" % "; ".join(missing))
+    sys.exit(SKIP_EXIT_CODE)
+
+
+def _wine_run(args, timeout):
+    """A Wine helper program, silent. Its output must not go to a pipe: the
+    wineserver and Wine's service processes it may start inherit it and would
+    hold the pipe open long after the helper ends."""
+    return subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout).returncode
+
+
+def _make_wine_prefix():
+    """Creates the prefix once. The lock keeps two test programs from both
+    running wineboot; the mark tells a finished prefix from one whose
+    creation was cut short, which is made again."""
+    parent = os.path.dirname(os.path.abspath(WINEPREFIX))
+    os.makedirs(parent, exist_ok=True)
+    with open(os.path.abspath(WINEPREFIX) + ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.exists(os.path.join(WINEPREFIX, WINE_READY_MARK)):
+            return
+        shutil.rmtree(WINEPREFIX, ignore_errors=True)
+        status = _wine_run([WINEBOOT, "-i"], WINE_BOOT_TIMEOUT)
+        _wine_run([WINESERVER, "-w"], WINE_BOOT_TIMEOUT)
+        if status != 0 or not os.path.isdir(os.path.join(WINEPREFIX, "dosdevices")):
+            raise RuntimeError("wineboot -i failed (%s) for %s" % (status, WINEPREFIX))
+        open(os.path.join(WINEPREFIX, WINE_READY_MARK), "w").close()
+
+
+def _start_wine():
+    """Prefix, then one wineserver kept alive for the whole test program
+    (each tool run would otherwise start and stop its own), then one quiet
+    run that starts Wine's service processes away from any test's pipes."""
+    os.environ["WINEPREFIX"] = os.path.abspath(WINEPREFIX)
+    os.environ["WINEDEBUG"] = "-all"
+    os.environ["WINEDLLOVERRIDES"] = "mscoree,mshtml="  # no Mono or Gecko prompts
+    _make_wine_prefix()
+    _wine_run([WINESERVER, "-p"], 30.0)
+    atexit.register(_stop_wine)
+    _wine_run([WINE, TOOL], 60.0)
+
+
+def _stop_wine():
+    for number in list(_wine_ports):
+        _unlink_wine_port(number)
+    _wine_run([WINESERVER, "-k"], 30.0)
+
+
+def _wine_port_link(number):
+    return os.path.join(WINEPREFIX, "dosdevices", "com%d" % number)
+
+
+def _unlink_wine_port(number):
+    _wine_ports.pop(number, None)
+    try:
+        os.unlink(_wine_port_link(number))
+    except FileNotFoundError:
+        pass
+
+
+def _link_wine_port(sim):
+    """COM5 for the simulator, or the next free number while another running
+    simulator holds it; the link is (re)pointed at the simulator's pty."""
+    number = next((n for n, s in _wine_ports.items() if s is sim), None)
+    if number is None:
+        number = WINE_FIRST_COM
+        while number in _wine_ports and _wine_ports[number].process is not None:
+            number += 1
+    _wine_ports[number] = sim
+    link = _wine_port_link(number)
+    temporary = link + ".new"
+    if os.path.lexists(temporary):
+        os.unlink(temporary)
+    os.symlink(sim.path, temporary)
+    os.replace(temporary, link)
+    return "COM%d" % number
 
 
 _skip_module_when_unavailable()
+if TARGET == "wine":
+    _start_wine()
 
 
 # ---- How the tool reaches the simulated adapter, per target.
@@ -57,14 +162,14 @@ _skip_module_when_unavailable()
 def port_name_for(sim):
     """The port name to give the tool for this simulator."""
     if TARGET == "wine":
-        raise NotImplementedError("wine target: map a COM port to %s" % sim.path)
+        return _link_wine_port(sim)
     return sim.path
 
 
 def tool_command(args):
     """The process command line that runs the tool with these arguments."""
     if TARGET == "wine":
-        raise NotImplementedError("wine target: run the tool under wine")
+        return [WINE, TOOL] + list(args)
     return [TOOL] + list(args)
 
 
