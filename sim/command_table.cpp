@@ -14,7 +14,7 @@ const sim_command COMMANDS[] = {
     {"de", handle_status, true},
     {"dd", handle_directory, true},
     {"ws", handle_disk_stream, true},
-    // {"j", handle_bootloader, false},  // the real adapter jumps away without echo or reply
+    {"j", handle_bootloader, false},  // the real adapter jumps away without echo or reply
 };
 
 }  // namespace
