@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "diskcopy/copy.h"
+#include "firmware/update.h"
 #include "link/protocol.h"
 #include "tasks/directory.h"
 #include "tasks/frame.h"
@@ -77,6 +78,7 @@ int run_task(serial_port* port, const settings& s) {
     case TASK_LIST: return fetch_directory(port, s.drive, s.escape ? 1 : 0, timeout);
     case TASK_STATUS: return query_status(port, s.drive, timeout);
     case TASK_COPY: return run_copy(port, s, timeout);
+    case TASK_UPDATE: return update_firmware(port, s.boot_port, timeout);
     default: break;
     }
     return 0;
