@@ -298,6 +298,95 @@ class UpdateWithRealAvrdude(FirmwareCase):
         self.assertBytesEqual(b"\xff" * len(untouched), untouched, "flash outside the image")
 
 
+@unittest.skipIf(WINDOWS, "the stand-in runs natively; once is enough")
+class StandInBootloader(E2ETestCase):
+    """The stand-in's bootloader pty, spoken to directly in AVR109."""
+
+    SIGNATURE_REPLY = b"\x87\x95\x1e"  # low byte first
+    CASES = [
+        # name, request, reply
+        ("software_id", b"S", b"ORVBOOT"),
+        ("signature", b"s", SIGNATURE_REPLY),
+        ("block_support", b"b", b"Y\x00\x80"),
+        ("device_codes", b"t", b"\x44\x00"),
+        ("own_device_code", b"T\x44", b"\r"),
+        ("other_device_code", b"T\x01", b"?"),
+        ("unknown_command", b"Z", b"?"),
+        ("wake_up_is_not_answered", b"\x1bs", SIGNATURE_REPLY),
+        ("block_written_reads_back",
+         b"A\x00\x10" + b"B\x00\x04F\x01\x02\x03\x04" + b"A\x00\x10" + b"g\x00\x04F",
+         b"\r\r\r\x01\x02\x03\x04"),
+        ("auto_increment_in_words",
+         b"A\x00\x00" + b"B\x00\x02F\xaa\xbb" + b"B\x00\x02F\xcc\xdd" + b"A\x00\x00" + b"g\x00\x04F",
+         b"\r\r\r\r\xaa\xbb\xcc\xdd"),
+        ("erased_flash_reads_ff", b"A\x01\x00" + b"g\x00\x02F", b"\r\xff\xff"),
+        ("bootloader_section_is_not_written", b"A\x38\x00" + b"B\x00\x02F\x01\x02", b"\r?"),
+        # The refused block's data must not be taken for commands ("s").
+        ("oversized_block_refused_whole", b"B\x01\x00F" + b"s" * 256 + b"s", b"?" + SIGNATURE_REPLY),
+        ("eeprom_block", b"A\x00\x05" + b"B\x00\x01E\x5a" + b"A\x00\x05" + b"g\x00\x01E", b"\r\r\r\x5a"),
+    ]
+
+    def open_raw(self, path):
+        import termios
+        import tty
+        fd = os.open(path, os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, fd)
+        tty.setraw(fd, termios.TCSANOW)  # TCSAFLUSH would drop what is waiting
+        return fd
+
+    def read_reply(self, fd, count, timeout=3.0):
+        import select
+        import time
+        data = b""
+        deadline = time.monotonic() + timeout
+        while len(data) < count and time.monotonic() < deadline:
+            ready, _, _ = select.select([fd], [], [], 0.05)
+            if ready:
+                data += os.read(fd, count - len(data))
+        return data
+
+    def enter_bootloader(self, sim, link):
+        import time
+        adapter = self.open_raw(sim.path)
+        os.write(adapter, b"j\r")
+        deadline = time.monotonic() + 5.0
+        while not os.path.exists(link) and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return self.open_raw(link)
+
+    def test_commands(self):
+        for name, request, reply in self.CASES:
+            for pieces in (False, True):
+                with self.subTest(name=name, pieces=pieces):
+                    scratch = ScratchDir(components=[])
+                    self.addCleanup(scratch.remove)
+                    link = scratch.file("boot")
+                    with Sim("--boot-link", link) as sim:
+                        boot = self.enter_bootloader(sim, link)
+                        if pieces:  # every byte on its own, as a slow line delivers
+                            for byte in request:
+                                os.write(boot, bytes([byte]))
+                                self.read_reply(boot, 0, 0.002)
+                        else:
+                            os.write(boot, request)
+                        answer = self.read_reply(boot, len(reply))
+                        answer += self.read_reply(boot, 1, 0.2)  # nothing more may come
+                    self.assertBytesEqual(reply, answer, "reply to %s" % name)
+
+    def test_exit_writes_the_flash_out(self):
+        scratch = ScratchDir(components=[])
+        self.addCleanup(scratch.remove)
+        link, flash_out = scratch.file("boot"), scratch.file("flash.bin")
+        with Sim("--boot-link", link, "--flash-out", flash_out) as sim:
+            boot = self.enter_bootloader(sim, link)
+            os.write(boot, b"A\x00\x02" + b"B\x00\x02F\xab\xcd" + b"E")
+            self.assertBytesEqual(b"\r\r\r", self.read_reply(boot, 3), "replies")
+            # The flash is out before the answer to E, as avrdude ends on it.
+            flash = scratch.read("flash.bin")
+        expected = b"\xff" * 4 + b"\xab\xcd" + b"\xff" * (FLASH_SIZE - 6)
+        self.assertBytesEqual(expected, flash, "flash written at exit")
+
+
 # ---- The build's image check and the placeholder (native only).
 
 def hex_record(kind, address, payload):
