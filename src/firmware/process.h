@@ -4,6 +4,17 @@
 // The platform's process and file calls the firmware update needs, in one
 // place. None of them prints anything.
 
+// The files the update needs in the current directory, looked for in this
+// order; the first is the programmer, run from there.
+#ifdef _WIN32
+inline constexpr const char* UPDATE_COMPONENTS[] = {"avrdude.exe", "avrdude.conf", "libusb0.dll"};
+inline constexpr char PROGRAMMER_PATH[] = "avrdude.exe";
+#else
+// The USB library is found by the system's loader.
+inline constexpr const char* UPDATE_COMPONENTS[] = {"avrdude", "avrdude.conf"};
+inline constexpr char PROGRAMMER_PATH[] = "./avrdude";
+#endif
+
 // True when `name` exists (any kind of file).
 bool file_exists(const char* name);
 

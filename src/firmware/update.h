@@ -14,18 +14,9 @@ inline constexpr char FIRMWARE_FILE_NAME[] = "orvelan32u4.hex";
 // 84 fixed characters plus the name, must fit 256 bytes with its NUL.
 inline constexpr std::uint32_t BOOT_PORT_MAX_LENGTH = 171;
 
-// The files the update needs, looked for in this order; the first is run.
-#ifdef _WIN32
-inline constexpr const char* UPDATE_COMPONENTS[] = {"avrdude.exe", "avrdude.conf", "libusb0.dll"};
-inline constexpr char PROGRAMMER_PATH[] = "avrdude.exe";
-#else
-// The USB library is found by the system's loader.
-inline constexpr const char* UPDATE_COMPONENTS[] = {"avrdude", "avrdude.conf"};
-inline constexpr char PROGRAMMER_PATH[] = "./avrdude";
-#endif
-
 // The programmer's argument list for one bootloader port, each argument
 // separate: "-P" and the name share the one buffer, nothing else is composed.
+// argv points into the record itself, so it is passed by pointer, never copied.
 struct programmer_command {
     char port_argument[BOOT_PORT_MAX_LENGTH + 3];
     const char* argv[10];
