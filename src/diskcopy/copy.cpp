@@ -87,13 +87,12 @@ int copy_disk(serial_port* port, int drive, std::FILE* file, int timeout_seconds
               progress_display* display) {
     std::int32_t budget = static_cast<std::int32_t>(timeout_seconds) * 1000;
     std::uint8_t packet[PACKET_SIZE];
-    if (!sync_with_adapter(port, packet, PACKET_SIZE, &budget)) return 0;
-    announce_task("Dumping disk contents");
     char line[32];
     std::snprintf(line, sizeof line, FORMAT_COPY_COMMAND, static_cast<unsigned>(drive), LINE_TERMINATOR);
-    if (!send_task_command(port, packet, PACKET_SIZE, line, &budget)) return 0;
-
-    const std::uint32_t start = tick_ms();
+    // The sync and the echo go into the packet buffer: no reply buffer here.
+    std::uint32_t start = 0;
+    if (!start_conversation(port, packet, PACKET_SIZE, "Dumping disk contents", line, &budget, &start))
+        return 0;
     copy_state state;
     state.display = display;
     while (state.follow.track <= D64_TRACKS) {

@@ -34,14 +34,12 @@ io_result receive_image(serial_port* port, std::uint8_t* image, std::uint32_t* r
 
 int fetch_directory(serial_port* port, int drive, int escape, int timeout_seconds) {
     std::int32_t budget = static_cast<std::int32_t>(timeout_seconds) * 1000;
-    if (!sync_with_adapter(port, reply_buffer, REPLY_BUFFER_SIZE, &budget)) return 0;
-    announce_task("Fetching directory listing");
-
     char line[COMMAND_LINE_SIZE];
     std::snprintf(line, sizeof line, FORMAT_DIRECTORY_COMMAND, static_cast<unsigned>(drive), LINE_TERMINATOR);
-    if (!send_task_command(port, reply_buffer, REPLY_BUFFER_SIZE, line, &budget)) return 0;
-
-    const std::uint32_t start = tick_ms();
+    std::uint32_t start = 0;
+    if (!start_conversation(port, reply_buffer, REPLY_BUFFER_SIZE, "Fetching directory listing", line,
+                            &budget, &start))
+        return 0;
     if (!await_reply_ok(port, &budget)) return 0;
     std::uint8_t image[LISTING_BUFFER_SIZE];
     std::uint32_t received = 0;

@@ -9,6 +9,8 @@
 
 std::uint8_t reply_buffer[REPLY_BUFFER_SIZE];
 
+namespace {
+
 bool sync_with_adapter(serial_port* port, std::uint8_t* buffer, std::uint32_t capacity,
                        std::int32_t* budget) {
     const io_result result = read_until_prompt(port, buffer, capacity, budget);
@@ -24,16 +26,25 @@ void announce_task(const char* label) {
     std::fflush(stdout);
 }
 
+}  // namespace
+
 void report_transfer_failure(io_result result) {
     std::puts(result == IO_TIMED_OUT ? "timed out." : "failed.");
 }
 
-bool send_task_command(serial_port* port, std::uint8_t* buffer, std::uint32_t capacity,
-                       const char* line, std::int32_t* budget) {
-    const io_result result = send_command(port, buffer, capacity, line, budget);
-    if (result == IO_OK) return true;
-    report_transfer_failure(result);
-    return false;
+bool start_conversation(serial_port* port, std::uint8_t* buffer, std::uint32_t capacity,
+                        const char* label, const char* line, std::int32_t* budget,
+                        std::uint32_t* start_tick) {
+    if (!sync_with_adapter(port, buffer, capacity, budget)) return false;
+    announce_task(label);
+    const io_result result =
+        line == nullptr ? IO_TOO_LARGE : send_command(port, buffer, capacity, line, budget);
+    if (result != IO_OK) {
+        report_transfer_failure(result);
+        return false;
+    }
+    *start_tick = tick_ms();
+    return true;
 }
 
 bool await_reply_ok(serial_port* port, std::int32_t* budget) {

@@ -15,21 +15,24 @@ inline constexpr std::uint32_t REPLY_BUFFER_SIZE = 256;
 // adapter's status code.
 extern std::uint8_t reply_buffer[REPLY_BUFFER_SIZE];
 
-// Reads up to the prompt; on failure writes "Timeout synchronizing with
-// device." or "Error synchronizing with device." to standard error.
-bool sync_with_adapter(serial_port* port, std::uint8_t* buffer, std::uint32_t capacity,
-                       std::int32_t* budget);
-
-// Prints "<label>... " without a newline and flushes, so that the result
-// completes the same line while the task waits.
-void announce_task(const char* label);
+// The opening every command task shares, into `buffer`:
+// 1. sync on the prompt; on failure "Timeout synchronizing with device." or
+//    "Error synchronizing with device." on standard error, nothing on standard
+//    output;
+// 2. print "<label>... " without a newline and flush, so that the result
+//    completes the same line while the task waits;
+// 3. send `line` and verify its echo; on failure "timed out." or "failed."
+//    completes the progress line. A null `line` (the task's command did not
+//    fit) fails here as a line too long for its echo does, before anything is
+//    sent.
+// On success `*start_tick` is the tick at the verified echo: the tasks' times
+// cover the adapter's work, not the sync or the sending.
+bool start_conversation(serial_port* port, std::uint8_t* buffer, std::uint32_t capacity,
+                        const char* label, const char* line, std::int32_t* budget,
+                        std::uint32_t* start_tick);
 
 // "timed out." for IO_TIMED_OUT, "failed." for anything else, as a line.
 void report_transfer_failure(io_result result);
-
-// send_command; on failure completes the progress line via report_transfer_failure.
-bool send_task_command(serial_port* port, std::uint8_t* buffer, std::uint32_t capacity,
-                       const char* line, std::int32_t* budget);
 
 // read_ok into the reply buffer; "timed out." or report_device_error on failure.
 bool await_reply_ok(serial_port* port, std::int32_t* budget);

@@ -31,14 +31,12 @@ bool receive_status_text(serial_port* port, std::uint8_t* text, std::int32_t* bu
 
 int query_status(serial_port* port, int drive, int timeout_seconds) {
     std::int32_t budget = static_cast<std::int32_t>(timeout_seconds) * 1000;
-    if (!sync_with_adapter(port, reply_buffer, REPLY_BUFFER_SIZE, &budget)) return 0;
-    announce_task("Fetching drive status");
-
     char line[COMMAND_LINE_SIZE];
     std::snprintf(line, sizeof line, FORMAT_STATUS_COMMAND, static_cast<unsigned>(drive), LINE_TERMINATOR);
-    if (!send_task_command(port, reply_buffer, REPLY_BUFFER_SIZE, line, &budget)) return 0;
-
-    const std::uint32_t start = tick_ms();
+    std::uint32_t start = 0;
+    if (!start_conversation(port, reply_buffer, REPLY_BUFFER_SIZE, "Fetching drive status", line,
+                            &budget, &start))
+        return 0;
     if (!await_reply_ok(port, &budget)) return 0;
     std::uint8_t text[STATUS_BUFFER_SIZE];
     if (!receive_status_text(port, text, &budget)) return 0;
