@@ -172,5 +172,9 @@ port_call port_read(serial_port* port, std::uint8_t* buffer, std::uint32_t count
 port_call port_write(serial_port* port, const std::uint8_t* data, std::uint32_t count) {
     DWORD moved = 0;
     BOOL ok = WriteFile(handle_of(port), data, count, &moved, nullptr);
+    // As for reads: an empty write costs the call time-out, not nothing.
+    if (count == 0 && ok) {
+        Sleep(port->call_timeout_ms);
+    }
     return port_call{ok != 0, moved};
 }
