@@ -33,7 +33,8 @@ int progress_compose(char* text, int track, std::uint32_t seen, int stored) {
 void progress_draw(progress_display* display, int track, std::uint32_t seen, int stored) {
     if (display->out == nullptr || track > D64_TRACKS) return;
     char text[PROGRESS_MAX_CHARS + 1];
-    put_over(display, text, progress_compose(text, track, seen, stored));
+    const int length = progress_compose(text, track, seen, stored);
+    put_over(display, text, length);
 }
 
 void progress_erase(progress_display* display) {
