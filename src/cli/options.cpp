@@ -132,5 +132,12 @@ scan_result scan_command_line(int argc, char** argv, settings* out) {
         std::fprintf(stderr, "Disk command too long: at most %zu characters.\n", COMMAND_TEXT_MAX);
         return SCAN_INVALID;
     }
+    if (out->task == TASK_EXECUTE && std::strpbrk(out->command_text, "\r\n") != nullptr) {
+        // The adapter ends a command line at its CR: the rest of the text
+        // would reach the drive as a command of its own (say "ff", a format)
+        // before the echo check could object.
+        std::fputs("Disk command must not contain line breaks.\n", stderr);
+        return SCAN_INVALID;
+    }
     return SCAN_RUN;
 }

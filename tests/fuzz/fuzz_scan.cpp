@@ -34,6 +34,8 @@ void check_run(const settings& s, int argc, char** argv) {
     if (s.task == TASK_EXECUTE &&
         (s.command_text == nullptr || std::strlen(s.command_text) > COMMAND_TEXT_MAX))
         std::abort();
+    // A line break in the text would end the adapter's command line early.
+    if (s.task == TASK_EXECUTE && std::strpbrk(s.command_text, "\r\n") != nullptr) std::abort();
     if (s.task == TASK_COPY && s.output_file == nullptr) std::abort();
     if (s.task == TASK_UPDATE && s.boot_port == nullptr) std::abort();
 }

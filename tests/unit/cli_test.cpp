@@ -45,6 +45,7 @@ scanned scan(const std::vector<std::string>& args) {
 
 const char* const DRIVE_ERROR = "Valid drive numbers: 8-11.\n";
 const char* const TIMEOUT_ERROR = "Valid timeout values are positive integers.\n";
+const char* const LINE_BREAK_ERROR = "Disk command must not contain line breaks.\n";
 
 class Scan : public ::testing::TestWithParam<scan_case> {};
 
@@ -109,7 +110,13 @@ INSTANTIATE_TEST_SUITE_P(
         scan_case{{"-c", long_text, "COM6"}, SCAN_INVALID, TASK_NONE, 0, 0, nullptr,
                   "Disk command too long: at most 245 characters.\n"},
         // A long text whose task was replaced is never sent, so never refused.
-        scan_case{{"-c", long_text, "-i", "COM6"}, SCAN_RUN, TASK_INITIALIZE, 8, 0, "COM6", ""}));
+        scan_case{{"-c", long_text, "-i", "COM6"}, SCAN_RUN, TASK_INITIALIZE, 8, 0, "COM6", ""},
+        // A line break would split the text into a second adapter command.
+        scan_case{{"-c", "x\rff", "COM6"}, SCAN_INVALID, TASK_NONE, 0, 0, nullptr, LINE_BREAK_ERROR},
+        scan_case{{"-c", "i0\n", "COM6"}, SCAN_INVALID, TASK_NONE, 0, 0, nullptr, LINE_BREAK_ERROR},
+        scan_case{{"-c", "\r", "COM6"}, SCAN_INVALID, TASK_NONE, 0, 0, nullptr, LINE_BREAK_ERROR},
+        scan_case{{"-c", "s0:a\tb", "COM6"}, SCAN_RUN, TASK_EXECUTE, 8, 0, "COM6", ""},
+        scan_case{{"-c", "x\rff", "-s", "COM6"}, SCAN_RUN, TASK_STATUS, 8, 0, "COM6", ""}));
 
 TEST(ScanText, CommandTextIsSwappedInPlaceAndMayLookLikeAnOption) {
     scanned got = scan({"-c", "-l", "COM6"});
