@@ -1,7 +1,7 @@
 # The two commands a new user needs:
 #   make demo   build, then run the tool against the simulated adapter
 #   make test   build the native and Windows programs and run every test
-.PHONY: all native windows demo test bench clean
+.PHONY: all native windows demo test bench asan fuzz analyze valgrind hardening clean
 
 all: native
 
@@ -30,5 +30,22 @@ bench:
 	cmake --build --preset bench
 	@for b in build-bench/tests/bench/*_bench; do echo "== $$b"; "$$b" || exit 1; done
 
+# Hardening, each in a build folder of its own (scripts/ci-hardening.sh):
+#   make asan       unit and native end-to-end tests under ASan and UBSan
+#   make fuzz       each fuzz target for FUZZ_SECONDS (60) from the seed corpora
+#   make analyze    cppcheck and clang-tidy
+#   make valgrind   memcheck on a listing, a status, a disk copy and an update
+#   make hardening  all four, as CI runs them
+FUZZ_SECONDS ?= 60
+
+asan analyze valgrind:
+	scripts/ci-hardening.sh $@
+
+fuzz:
+	scripts/ci-hardening.sh fuzz $(FUZZ_SECONDS)
+
+hardening:
+	scripts/ci-hardening.sh all $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-windows build-bench
+	rm -rf build build-windows build-bench build-asan build-fuzz build-hard

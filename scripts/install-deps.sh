@@ -4,12 +4,17 @@
 #   install-deps.sh all      also MinGW-w64 and Wine (Windows build and its
 #                            tests) and avrdude (firmware update tests)
 #   install-deps.sh bench    also Google Benchmark
+#   install-deps.sh fuzz     also clang with its libFuzzer runtime
+#   install-deps.sh analyze  also cppcheck and clang-tidy
+#   install-deps.sh valgrind also valgrind and avrdude (the update's run)
 set -eu
 want=(cmake ninja-build g++ make libgtest-dev python3)
 case "${1:-native}" in
   all) want+=(g++-mingw-w64-x86-64-posix wine wine64 avrdude) ;;
   bench) want+=(libbenchmark-dev) ;;
   fuzz) want+=(clang libclang-rt-dev) ;;
+  analyze) want+=(cppcheck clang-tidy) ;;
+  valgrind) want+=(valgrind avrdude) ;;
 esac
 
 missing=()
