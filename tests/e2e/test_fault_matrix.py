@@ -142,6 +142,7 @@ AFTER = object()  # stands for the task's payload cut in a fault's arguments
 
 SIM_FAULTS = {
     "no prompt": (["--no-prompt"], on_sync(SYNC_TIMEOUT)),
+    "garbage within the sync buffer": (["--garbage", "150", "--seed", "7"], success_for),
     "garbage past the sync buffer": (["--garbage", "4096", "--seed", "7"], on_sync(SYNC_TIMEOUT)),
     "split prompt": (["--split-prompt"], success_for),
     "wrong echo": (["--wrong-echo"], on_progress("failed.")),
@@ -365,6 +366,8 @@ class FaultMatrix(E2ETestCase):
         with Sim("--disk", SAMPLE, *sim_args) as sim:
             result = run_tool(self.tool_args(task), sim.port, cwd=self.workdir)
         self.check(task, fault, result, expect)
+        # Under the sanitizers the stand-in is checked as well.
+        self.assertNotRegex(sim.stderr, r"Sanitizer|runtime error")
 
     # The firmware update's faults.
 
