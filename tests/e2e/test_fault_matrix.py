@@ -179,7 +179,7 @@ UPDATE_FAULTS = {
 _outcomes = []  # (task, fault, status, stdout, stderr, seconds, limit)
 
 
-def first_message(text):
+def closing_message(text):
     """The line a reader looks for: the last non-empty one, without the
     progress label and the variable time."""
     lines = [line for line in text.split("\n") if line]
@@ -201,7 +201,7 @@ def message_of(task, stdout, stderr):
         return "succeeded in N.NN seconds. + listing"
     if task == "-s" and "succeeded" in stdout:
         return "succeeded in N.NN seconds. + status text"
-    return first_message(stderr) if stderr and not stdout else first_message(stdout)
+    return closing_message(stderr) if stderr and not stdout else closing_message(stdout)
 
 
 def write_report(path):
