@@ -205,14 +205,25 @@ def message_of(task, stdout, stderr):
 
 
 def write_report(path):
-    rows = ["| Task | Fault | Message | Stream | Status | Time (s) | Limit (s) |",
-            "|---|---|---|---|---|---|---|"]
-    faults = list(SIM_FAULTS) + list(UPDATE_FAULTS)
-    ordered = sorted(_outcomes, key=lambda o: (list(TASKS).index(o[0]), faults.index(o[1])))
-    for task, fault, status, stdout, stderr, seconds, limit in ordered:
-        rows.append("| %s | %s | %s | %s | %s | %.2f | %.1f |" % (
-            task, fault, message_of(task, stdout, stderr).replace("|", "\\|"),
-            stream_of(stdout, stderr), status, seconds, limit))
+    """A grid, one row per fault and one column per task; each cell holds the
+    closing message, its stream, the exit status and the seconds taken, or
+    a dash where the fault cannot strike the task."""
+    cells = {}
+    for task, fault, status, stdout, stderr, seconds, limit in _outcomes:
+        cells[(fault, task)] = "%s [%s, %s, %.2f s]" % (
+            message_of(task, stdout, stderr).replace("|", "\\|"),
+            stream_of(stdout, stderr), status, seconds)
+    tasks = list(TASKS)
+    rows = ["| Fault | " + " | ".join(tasks) + " |", "|---" * (len(tasks) + 1) + "|"]
+    for fault in list(SIM_FAULTS) + list(UPDATE_FAULTS):
+        if not any((fault, task) in cells for task in tasks):
+            continue
+        rows.append("| %s | %s |" % (fault, " | ".join(cells.get((fault, task), "—") for task in tasks)))
+    rows.append("")
+    rows.append("Idle budget %d s (-t %d) for every run; each must end within %.1f s, the update "
+                "within %.1f s (it waits %.0f s for the bootloader)." % (
+                    BUDGET_SECONDS, BUDGET_SECONDS, FaultMatrix.limit_for("-i"),
+                    FaultMatrix.limit_for("-u"), BOOTLOADER_WAIT))
     with open(path, "w") as f:
         f.write("\n".join(rows) + "\n")
 
@@ -305,7 +316,8 @@ class FaultMatrix(E2ETestCase):
         self.workdir = tempfile.mkdtemp(prefix="orvelan-matrix-")
         self.addCleanup(shutil.rmtree, self.workdir, True)
 
-    def limit_for(self, task):
+    @staticmethod
+    def limit_for(task):
         limit = BUDGET_SECONDS * POLL_SLACK + MARGIN
         return limit + BOOTLOADER_WAIT if task == "-u" else limit
 
