@@ -50,6 +50,7 @@ fuzz_max_len() {
     fuzz_listing) echo 8192 ;;  # the directory task's buffer
     fuzz_packet) echo 325 ;;    # track byte and one packet
     fuzz_adapter) echo 16384 ;; # a whole listing in small chunks
+    fuzz_copy) echo 2048 ;;     # a packet kind per byte: a whole disk and more
     *) echo 1024 ;;
     esac
 }
@@ -59,10 +60,10 @@ run_fuzz() {
     step_start "fuzz (${seconds} s per target)"
     scripts/install-deps.sh fuzz
     cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$jobs" --target fuzz_listing fuzz_packet fuzz_scan fuzz_adapter
+    cmake --build --preset fuzz -j "$jobs" --target fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy
     local work="$root/build-fuzz/work" logs="$root/build-fuzz/logs"
     mkdir -p "$logs"
-    for target in fuzz_listing fuzz_packet fuzz_scan fuzz_adapter; do
+    for target in fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy; do
         # New inputs go to a scratch corpus; the seeds in the repository stay
         # as they are.
         rm -rf "${work:?}/$target"

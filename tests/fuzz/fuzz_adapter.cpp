@@ -2,8 +2,9 @@
 // other end of the line, through the scripted fake port. The first input byte
 // picks the task and the drive; with its top bit set the adapter first sends
 // a good prompt, the exact echo and (where the task reads one) "OK", so that
-// the rest of the input lands in the payload. After the input the adapter is
-// silent, which the idle budget of one second (1000 empty polls) ends.
+// the rest of the input lands in the payload in one burst; without it, the
+// input comes one byte per read call. After the input the adapter is silent,
+// which the idle budget of one second (1000 empty polls) ends.
 #include <unistd.h>
 
 #include <cstdint>
@@ -84,13 +85,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string line = command_line(task, drive);
 
     fake_reset();
-    std::string script;
+    const std::string rest(reinterpret_cast<const char*>(data + 1), size - 1);
     if ((data[0] & 0x80) != 0) {
-        script = std::string(PROMPT) + line;
-        if (task != COPY) script += REPLY_OK;
+        // Each its own read call, as they come over the line: the prompt,
+        // then (after the host's line) the echo and reply, then the rest.
+        fake_read_bytes(PROMPT);
+        fake_read_bytes(task == COPY ? line : line + REPLY_OK);
+        if (!rest.empty()) fake_read_bytes(rest);
+    } else {
+        // A slow adapter: one byte per read call, so a prompt anywhere in the
+        // input is seen as it completes.
+        for (char c : rest) fake_read_bytes(std::string(1, c));
     }
-    script.append(reinterpret_cast<const char*>(data + 1), size - 1);
-    if (!script.empty()) fake_read_bytes(script);
 
     if (std::fflush(g_image) != 0 || ftruncate(fileno(g_image), 0) != 0) std::abort();
     std::rewind(g_image);
