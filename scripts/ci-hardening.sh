@@ -26,13 +26,23 @@ step_end() {
     echo "==== $1: passed in $(($(date +%s) - step_began)) s"
 }
 
+# Runs a build command with its output in a log, shown only when it fails.
+quietly() {
+    local log=$1
+    shift
+    if ! "$@" >"$log" 2>&1; then
+        tail -n 100 "$log"
+        return 1
+    fi
+}
+
 # ---- Sanitizers.
 
 run_asan() {
     step_start "asan"
     scripts/install-deps.sh native
     cmake --preset asan >/dev/null
-    cmake --build --preset asan -j "$jobs"
+    quietly "$root/build-asan/build.log" cmake --build --preset asan -j "$jobs"
     local log="$root/build-asan/ctest-hardening.log"
     if ! ctest --preset asan >"$log" 2>&1; then
         tail -n 300 "$log"
@@ -60,7 +70,8 @@ run_fuzz() {
     step_start "fuzz (${seconds} s per target)"
     scripts/install-deps.sh fuzz
     cmake --preset fuzz >/dev/null
-    cmake --build --preset fuzz -j "$jobs" --target fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy
+    quietly "$root/build-fuzz/build.log" \
+        cmake --build --preset fuzz -j "$jobs" --target fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy
     local work="$root/build-fuzz/work" logs="$root/build-fuzz/logs"
     mkdir -p "$logs"
     for target in fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy; do
@@ -146,7 +157,7 @@ run_valgrind() {
     step_start "valgrind"
     scripts/install-deps.sh valgrind
     configure_hard
-    cmake --build build-hard -j "$jobs" --target orvelan orvelan-sim
+    quietly "$root/build-hard/build.log" cmake --build build-hard -j "$jobs" --target orvelan orvelan-sim
     scratch=$(mktemp -d)
     trap 'stop_sim; rm -rf "$scratch"' EXIT
     mkdir "$scratch/run"
