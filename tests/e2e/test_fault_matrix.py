@@ -35,7 +35,6 @@ MARGIN = 3.0 if harness.TARGET == "wine" else 1.5
 BOOTLOADER_WAIT = 2.0       # the update waits this long before the programmer
 PACKET = 324
 SECTOR = 256
-IMAGE_SIZE = 174848
 WINDOWS = harness.TARGET == "wine"
 
 SYNC_TIMEOUT = "Timeout synchronizing with device.\n"
