@@ -61,6 +61,7 @@ fuzz_max_len() {
     fuzz_packet) echo 325 ;;    # track byte and one packet
     fuzz_adapter) echo 16384 ;; # a whole listing in small chunks
     fuzz_copy) echo 2048 ;;     # a packet kind per byte: a whole disk and more
+    fuzz_command_line) echo 4096 ;;
     *) echo 1024 ;;
     esac
 }
@@ -71,10 +72,10 @@ run_fuzz() {
     scripts/install-deps.sh fuzz
     cmake --preset fuzz >/dev/null
     quietly "$root/build-fuzz/build.log" \
-        cmake --build --preset fuzz -j "$jobs" --target fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy
+        cmake --build --preset fuzz -j "$jobs" --target fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy fuzz_command_line
     local work="$root/build-fuzz/work" logs="$root/build-fuzz/logs"
     mkdir -p "$logs"
-    for target in fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy; do
+    for target in fuzz_listing fuzz_packet fuzz_scan fuzz_adapter fuzz_copy fuzz_command_line; do
         # New inputs go to a scratch corpus; the seeds in the repository stay
         # as they are.
         rm -rf "${work:?}/$target"
