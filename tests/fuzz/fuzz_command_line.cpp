@@ -9,48 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "command_line_split.h"
 #include "firmware/process.h"
 
 namespace {
 
 constexpr int MAX_ARGUMENTS = 16;
 constexpr std::uint32_t LARGE = 1u << 16;  // room for any line this target builds
-
-// The runtime's splitting, written from its documented rules: white space is
-// space and tab; 2n backslashes before a quote give n and the quote opens or
-// closes quoting, 2n+1 give n and a literal quote; "" inside quotes is a
-// literal quote; other backslashes are literal.
-std::vector<std::string> split(const char* line) {
-    std::vector<std::string> args;
-    const std::size_t size = std::strlen(line);
-    std::size_t i = 0;
-    for (;;) {
-        while (i < size && (line[i] == ' ' || line[i] == '\t')) ++i;
-        if (i == size) return args;
-        std::string arg;
-        bool quoted = false;
-        while (i < size && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
-            std::size_t backslashes = 0;
-            while (i < size && line[i] == '\\') ++backslashes, ++i;
-            if (i < size && line[i] == '"') {
-                arg.append(backslashes / 2, '\\');
-                if (backslashes % 2 != 0) {
-                    arg.push_back('"');
-                } else if (quoted && i + 1 < size && line[i + 1] == '"') {
-                    arg.push_back('"');
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-                ++i;
-            } else {
-                arg.append(backslashes, '\\');
-                if (i < size && (quoted || (line[i] != ' ' && line[i] != '\t'))) arg.push_back(line[i++]);
-            }
-        }
-        args.push_back(arg);
-    }
-}
 
 }  // namespace
 
@@ -78,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string whole(LARGE, '\0');
     if (!compose_command_line(argv.data(), whole.data(), LARGE)) std::abort();
     const std::size_t needed = std::strlen(whole.c_str()) + 1;
-    if (split(whole.c_str()) != args) std::abort();
+    if (split_command_line(whole.c_str()) != args) std::abort();
 
     if (fits) {
         // What fits is the same line, whole.

@@ -2,6 +2,8 @@
 // list and command line, the component check, and whole update runs in a
 // scratch directory with a fake programmer that records what it was given.
 #include <gtest/gtest.h>
+
+#include "command_line_split.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -117,41 +119,6 @@ TEST(CarriedImage, HasTheAdapterFirmwareForm) {
 
 // ---------------------------------------------------------------------------
 // The Windows command line: what the runtime's parser splits it back into.
-
-// The C runtime's splitting rules, written out independently of the composer:
-// 2n backslashes before a quote give n and the quote toggles quoting, 2n+1
-// give n and a literal quote; other backslashes are literal.
-std::vector<std::string> split_command_line(const std::string& line) {
-    std::vector<std::string> args;
-    std::size_t i = 0;
-    for (;;) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-        if (i == line.size()) return args;
-        std::string arg;
-        bool quoted = false;
-        while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
-            std::size_t backslashes = 0;
-            while (i < line.size() && line[i] == '\\') ++backslashes, ++i;
-            if (i < line.size() && line[i] == '"') {
-                arg.append(backslashes / 2, '\\');
-                if (backslashes % 2) {
-                    arg.push_back('"');
-                } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-                    arg.push_back('"');  // "" inside quotes: a literal quote
-                    ++i;
-                } else {
-                    quoted = !quoted;
-                }
-                ++i;
-            } else {
-                arg.append(backslashes, '\\');
-                if (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t')))
-                    arg.push_back(line[i++]);
-            }
-        }
-        args.push_back(arg);
-    }
-}
 
 struct command_line_case {
     const char* name;
